@@ -55,8 +55,10 @@ struct MergedFileView {
 const char* bare_name_problem(const char* name);
 
 // Validates the whole file before anything is trusted. Returns null and fills view on success,
-// else a reason a caller can show. Never reads outside [bytes, bytes + length).
-// bytes must be 4-byte aligned, as every heap block is.
+// else a reason a caller can show and an all-zero view. Never reads outside [bytes, bytes + length).
+// bytes must be 4-byte aligned, as every heap block is; a misaligned range is refused.
+// Bytes after the last entry's contents are not refused; data_length tells where the data ends.
+// A launch_name that matches no entry is not refused either: launch_found reports it.
 const char* read_merged_file(const void* bytes, uint64_t length, MergedFileView* view);
 
 // Null when launch_name is empty or matches an entry byte for byte, else a reason.

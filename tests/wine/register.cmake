@@ -1,0 +1,29 @@
+# Registers, in the host's test run, the tests that run the x86-64 Windows build under Wine.
+# The Windows build is made by its own preset; its folder is given here.
+set(BRIMSOLE_WIN64_DIR "${PROJECT_SOURCE_DIR}/build/x86-64" CACHE PATH "x86-64 MinGW build folder")
+set(BRIMSOLE_WINE_STATE "${CMAKE_BINARY_DIR}/wine-state")
+set(BRIMSOLE_WINE_ENV "${CMAKE_CURRENT_LIST_DIR}/wine_env.sh")
+
+add_test(NAME wine_setup COMMAND ${BRIMSOLE_WINE_ENV} setup ${BRIMSOLE_WINE_STATE})
+add_test(NAME wine_cleanup COMMAND ${BRIMSOLE_WINE_ENV} cleanup ${BRIMSOLE_WINE_STATE})
+set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine LABELS wine TIMEOUT 300)
+set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
+
+# brimsole_wine_test(NAME PROGRAM ARGS...): runs PROGRAM from the x86-64 build in the shared prefix.
+function(brimsole_wine_test name program)
+  add_test(NAME ${name}
+           COMMAND ${BRIMSOLE_WINE_ENV} run ${BRIMSOLE_WINE_STATE} ${BRIMSOLE_WIN64_DIR}/${program} ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS wine RESOURCE_LOCK wine_prefix TIMEOUT 120)
+endfunction()
+
+# The examples, packed on the host, inflated and read by the Windows build.
+set(BRIMSOLE_EXAMPLE_PAYLOAD "${CMAKE_BINARY_DIR}/example.payload")
+add_test(NAME pack_example_payload
+         COMMAND brimsole-pack payload -o ${BRIMSOLE_EXAMPLE_PAYLOAD} --launch install.bat
+                 ${PROJECT_SOURCE_DIR}/examples/install.bat ${PROJECT_SOURCE_DIR}/examples/readme.txt
+                 ${PROJECT_SOURCE_DIR}/examples/data.bin)
+set_tests_properties(pack_example_payload PROPERTIES FIXTURES_SETUP example_payload LABELS wine)
+brimsole_wine_test(wine_payload_check tests/wine/payload_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD}
+                   ${CMAKE_BINARY_DIR}/example.merged)
+set_tests_properties(wine_payload_check PROPERTIES FIXTURES_REQUIRED "wine;example_payload"
+                     PASS_REGULAR_EXPRESSION "launch: install.bat\r?\ninstall.bat [0-9]+\r?\nreadme.txt [0-9]+\r?\ndata.bin [0-9]+")
