@@ -21,11 +21,13 @@ runs = {b["run_name"]: b["real_time"] for b in json.load(open(sys.argv[1]))["ben
         if b.get("aggregate_name") == "median"}
 for payload in ("mixed", "text"):
     ours, limit = runs[f"BM_run_inflate/{payload}"], runs[f"BM_uncompress_limit/{payload}"]
-    print(f"{payload:6} run_inflate {ours:8.2f} ms   uncompress+write {limit:8.2f} ms   ratio {ours / limit:.3f}")
+    with_read = runs[f"BM_uncompress_limit/{payload}_read"]
+    print(f"{payload:6} run_inflate {ours:7.2f} ms | uncompress+write {limit:7.2f} ms, ratio {ours / limit:.3f}"
+          f" | read+uncompress+write {with_read:7.2f} ms, ratio {ours / with_read:.3f}")
 PY
 
 echo "== peak memory of run_inflate"
 for payload in "$out/mixed.payload" "$out/text.payload" "$out/small.payload"; do
-  [ -f "$payload" ] || build/bench/pack/brimsole-pack payload -o "$payload" examples/readme.txt
-  build/bench/bench/inflate_memory "$payload" "$out/memory.out"
+  [ -f "$payload" ] || build/bench/pack/brimsole-pack payload -o "$payload" examples/readme.txt >/dev/null
+  build/bench/bench/inflate_memory "$payload" "$out/memory.out" | tail -1
 done

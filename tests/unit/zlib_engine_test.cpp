@@ -97,6 +97,13 @@ extern "C" FILE* fopen(const char* path, const char* mode) {
   return stream;
 }
 
+// The engine gives its streams bigger buffers; a test that needs the target unbuffered keeps it so.
+extern "C" int setvbuf(FILE* stream, char* buffer, int mode, size_t size) {
+  static const auto real = next_definition<int (*)(FILE*, char*, int, size_t)>("setvbuf");
+  if (trace.active && trace.unbuffered_target && stream == trace.target) return real(stream, nullptr, _IONBF, 0);
+  return real(stream, buffer, mode, size);
+}
+
 extern "C" int fclose(FILE* stream) {
   static const auto real = next_definition<int (*)(FILE*)>("fclose");
   if (trace.active) {
@@ -812,6 +819,16 @@ TEST_F(ZlibEngineTest, FullDiskInTheFirstPhase) {
   const Bytes data = text_bytes(100000);
   const Outcome outcome = run_probe(write_source(compress_zlib(data, 6)), "/dev/full");
   expect_short_write_ends_run(outcome, Z_NO_FLUSH);
+}
+
+// Output small enough to stay in the target stream's buffer reaches the file only at the end; a refusal
+// then must still fail the run rather than vanish in fclose after "Success".
+TEST_F(ZlibEngineTest, FullDiskAtTheFinalFlush) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  const Outcome outcome = run_probe(write_source(compress_zlib(text_bytes(1000), 6)), "/dev/full");
+  EXPECT_EQ(outcome.result, Z_ERRNO);
+  EXPECT_EQ(outcome.short_write(), -1) << "every fwrite was taken in full; only the flush fails";
+  expect_wind_down(outcome, "Zlib Error");
 }
 
 TEST_F(ZlibEngineTest, FileSizeLimitInTheFirstPhase) {
