@@ -1,2 +1,3 @@
+set(BRIMSOLE_MINGW_PROCESSOR i686)
 set(BRIMSOLE_MINGW_TRIPLE i686-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

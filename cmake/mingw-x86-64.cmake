@@ -1,2 +1,3 @@
+set(BRIMSOLE_MINGW_PROCESSOR x86_64)
 set(BRIMSOLE_MINGW_TRIPLE x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
