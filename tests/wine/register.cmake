@@ -27,3 +27,12 @@ brimsole_wine_test(wine_payload_check tests/wine/payload_check.exe ${BRIMSOLE_EX
                    ${CMAKE_BINARY_DIR}/example.merged)
 set_tests_properties(wine_payload_check PROPERTIES FIXTURES_REQUIRED "wine;example_payload"
                      PASS_REGULAR_EXPRESSION "launch: install.bat\r?\ninstall.bat [0-9]+\r?\nreadme.txt [0-9]+\r?\ndata.bin [0-9]+")
+
+# The platform contract against real Windows; the same checks run against the simulation as a unit test.
+brimsole_wine_test(wine_platform_contract tests/contract/platform_contract.exe)
+
+# The extraction worker for real: a normal run, a cancel while copying, and faults raised inside it.
+foreach(mode normal cancel access-violation divide-by-zero exception)
+  brimsole_wine_test(wine_worker_${mode} tests/wine/worker_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD} ${mode})
+  set_tests_properties(wine_worker_${mode} PROPERTIES FIXTURES_REQUIRED "wine;example_payload")
+endforeach()
