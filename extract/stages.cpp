@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app_state.h"
+#include "launch.h"
 #include "progress.h"
 #include "zlib_engine.h"
 
@@ -226,5 +227,6 @@ WorkerEnd run_stages(WorkerState* s) {
     if (result == STAGE_TEARDOWN) return GO_TEARDOWN;
     if (result == STAGE_ROLLBACK) return GO_ROLLBACK;
   }
+  run_launch_phase(s);
   return GO_TEARDOWN;
 }
