@@ -31,3 +31,17 @@ for payload in "$out/mixed.payload" "$out/text.payload" "$out/small.payload"; do
   [ -f "$payload" ] || build/bench/pack/brimsole-pack payload -o "$payload" examples/readme.txt >/dev/null
   build/bench/bench/inflate_memory "$payload" "$out/memory.out" | tail -1
 done
+
+echo "== the whole worker on the simulated Windows beside the inflater alone (medians of $reps runs)"
+BRIMSOLE_BENCH_DIR="$out" build/bench/bench/worker_bench --benchmark_repetitions="$reps" \
+  --benchmark_report_aggregates_only=true --benchmark_out="$out/worker.json" --benchmark_out_format=json \
+  >/dev/null
+/usr/bin/python3 - "$out/worker.json" <<'PY'
+import json, sys
+runs = {b["run_name"]: b for b in json.load(open(sys.argv[1]))["benchmarks"] if b.get("aggregate_name") == "median"}
+for payload in ("mixed", "text"):
+    worker, alone = runs[f"BM_worker/{payload}"], runs[f"BM_inflate_alone/{payload}"]
+    print(f"{payload:6} worker {worker['real_time']:7.2f} ms | inflater alone {alone['real_time']:7.2f} ms"
+          f" | ratio {worker['real_time'] / alone['real_time']:.3f} | LocalAlloc peak {worker['local_peak_bytes']:.0f}"
+          f" bytes (merged file + table {worker['merged_plus_table']:.0f})")
+PY

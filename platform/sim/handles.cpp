@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "sim_internal.h"
 
@@ -29,6 +30,12 @@ bool was_released(HANDLE handle) {
 }  // namespace
 
 bool handle_is_open(HANDLE handle) { return handles.open.count(value_of(handle)) != 0; }
+
+std::vector<HANDLE> open_handles() {
+  std::vector<HANDLE> result;
+  for (const auto& entry : handles.open) result.push_back(reinterpret_cast<HANDLE>(entry.first));
+  return result;
+}
 
 namespace detail {
 

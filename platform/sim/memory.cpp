@@ -43,17 +43,24 @@ const char* system_text(DWORD code) {
   return nullptr;
 }
 
+SIZE_T bytes_in_use = 0;
+SIZE_T bytes_peak = 0;
+
 void* new_block(SIZE_T bytes, bool zeroed) {
   void* block = std::malloc(bytes ? bytes : 1);
   if (!block) detail::unmodelled("the host is out of memory");
   std::memset(block, zeroed ? 0 : UNINITIALISED_BYTE, bytes ? bytes : 1);
   blocks[block] = bytes;
+  bytes_in_use += bytes;
+  if (bytes_in_use > bytes_peak) bytes_peak = bytes_in_use;
   return block;
 }
 
 }  // namespace
 
 int local_blocks_in_use() { return static_cast<int>(blocks.size()); }
+
+SIZE_T local_bytes_peak() { return bytes_peak; }
 
 namespace detail {
 
@@ -62,6 +69,8 @@ void* allocate_block(SIZE_T bytes) { return new_block(bytes, true); }
 void reset_memory() {
   for (const auto& [block, size] : blocks) std::free(block);
   blocks.clear();
+  bytes_in_use = 0;
+  bytes_peak = 0;
 }
 
 }  // namespace detail
@@ -98,6 +107,7 @@ HLOCAL LocalFree(HLOCAL block) {
     return block;
   }
   std::free(block);
+  sim::bytes_in_use -= found->second;
   sim::blocks.erase(found);
   return nullptr;
 }

@@ -159,7 +159,11 @@ void set_last_error(DWORD code);
 // event, a second CloseHandle, a LocalFree of something never allocated...
 const std::vector<std::string>& misuses();
 bool handle_is_open(HANDLE handle);
+// Every kernel handle open now, of every kind (files held by hold_file included), oldest first.
+std::vector<HANDLE> open_handles();
 bool event_is_set(HANDLE event);
 int local_blocks_in_use();
+// The most bytes of LocalAlloc blocks held at once since reset.
+SIZE_T local_bytes_peak();
 
 }  // namespace sim
