@@ -3,5 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/setup-win32.sh
 bash scripts/build-all.sh
 ctest --test-dir build/host --output-on-failure -j "$(nproc)"
