@@ -1,6 +1,6 @@
 #include "error_report.h"
 
-#include <cstdio>
+#include <cstdarg>
 
 #include "win_api.h"
 
@@ -22,8 +22,18 @@ char* system_text_for(DWORD code) {
 }
 
 // The code is shown signed: codes with the top bit set read as negative numbers.
+void format_into(char* out, SIZE_T size, const char* format, ...) {
+  if (size == 0) return;
+  va_list arguments;
+  va_start(arguments, format);
+  vformat_bounded(out, size, format, arguments);
+  va_end(arguments);
+  // A text cut at the end of the buffer may have no NUL of its own.
+  out[size - 1] = '\0';
+}
+
 void format_report(char* out, SIZE_T size, DWORD code, const char* text) {
-  std::snprintf(out, size, "failed with error %d: %s", static_cast<int>(code), text);
+  format_into(out, size, "failed with error %d: %s", static_cast<int>(code), text);
 }
 
 void show_report(const char* text) { MessageBoxA(nullptr, text, "Error", MB_OK); }

@@ -1,5 +1,7 @@
 #include "format_path.h"
 
+#include "win_api.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -7,7 +9,7 @@
 int format_path(char (&destination)[PATH_BUFFER_SIZE], const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  const int length = std::vsnprintf(destination, PATH_BUFFER_SIZE, format, arguments);
+  const int length = vformat_bounded(destination, PATH_BUFFER_SIZE, format, arguments);
   va_end(arguments);
   // vsnprintf leaves a cut-off text behind (or, in some run times, one without its NUL); a path
   // that lost its end names another file, so none of it is kept.

@@ -257,6 +257,11 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 SIZE_T LocalSize(HLOCAL block);
 HLOCAL LocalFree(HLOCAL block);
 
+// Bounded formatting, as the real platform header provides it (there by msvcrt's _vsnprintf).
+inline int vformat_bounded(char* buffer, size_t size, const char* format, va_list arguments) {
+  return vsnprintf(buffer, size, format, arguments);
+}
+
 // The standard file streams open files of the simulated file system: sim_fopen hands back a real
 // FILE* whose reads, writes and seeks go to the simulated file, so fread, fwrite, fseek, ftell,
 // fflush and fclose work unchanged. Include this header before any header whose inline code calls
