@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake g++ make zlib1g-dev libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev binutils-mingw-w64
-  python3-pefile wine wine64 xvfb xauth
+  python3-pefile wine wine64 xvfb xauth imagemagick
 )
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

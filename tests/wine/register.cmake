@@ -58,3 +58,58 @@ endfunction()
 # access violation into a rollback.
 brimsole_win32_test(win32_worker_access_violation tests/wine/worker_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD}
                     access-violation)
+
+# The stubs as a user meets them, each run by stub_driver: what they show, how they end, what they
+# leave on disk. Each run gets a temp folder of its own unless TMP and TEMP are given.
+function(brimsole_stub_scenario name stub)
+  brimsole_wine_test(wine_stub_${name} tests/wine/stub_driver.exe ${ARGN} ${BRIMSOLE_WIN64_DIR}/resources/${stub}.exe)
+endfunction()
+set(scenario_examples ${PROJECT_SOURCE_DIR}/examples)
+# make_example_payload.py gives every entry this last-write time, whatever the files' own times.
+set(scenario_write_time 2026-01-04T05:06:07Z)
+
+brimsole_stub_scenario(normal_run brimsole-stub-example
+  --expect-run-file ${scenario_examples}/install.bat --expect-run-file ${scenario_examples}/readme.txt
+  --expect-run-file ${scenario_examples}/data.bin --expect-write-time ${scenario_write_time}
+  --expect-clean-temp --expect-exit 18)
+
+# Closed with two of the three entries written: the worker rolls back while the UI thread waits.
+brimsole_stub_scenario(close_while_writing brimsole-stub-example
+  --close-when-status "Extracting file information..." --close-when-percent 66%
+  --expect-status "Rollback the updated file..." --expect-min-close-ms 500 --expect-run-empty --expect-exit 18)
+
+brimsole_stub_scenario(no_payload brimsole-stub
+  --expect-box "Fail to extract the data, extracting process aborted!" --caption "Brimsole Setup" --owner dialog
+  --expect-run-empty --expect-clean-temp --expect-exit 18)
+
+brimsole_stub_scenario(no_dialog brimsole-stub-no-dialog
+  --expect-box "Fail to start self-extract program!" --caption "Brimsole Setup" --owner none
+  --expect-no-dialog --expect-no-run-folder --expect-clean-temp --expect-exit 0)
+
+# A temp folder of 243 characters leaves no room for the run folder's 17: the creation of the empty
+# path is reported, and the dialog stays idle with the template's texts. Enter and Esc change nothing;
+# a close ends it at once, with no wait for a worker.
+string(REPEAT x 239 scenario_long_name)
+set(scenario_long_temp "C:\\${scenario_long_name}\\")
+brimsole_stub_scenario(idle_dialog brimsole-stub-example
+  --env "TMP=${scenario_long_temp}" --env "TEMP=${scenario_long_temp}"
+  --expect-box "failed with error 3: *" --caption Error --owner none
+  --expect-idle --keys --close-after-ms 1500 --expect-max-close-ms 450 --expect-exit 18)
+
+# The launch entry runs hidden in the run folder with no parameters (its batch file hands its own on,
+# after the fixed ones), and the stub outlives it until the log that the second installer still
+# writes says that logging stopped, 4000 ms after that installer starts (resources/CMakeLists.txt);
+# then the log, and only the log, is gone.
+brimsole_stub_scenario(launch_and_log_watch brimsole-stub-launch
+  --expect-run-file ${BRIMSOLE_WIN64_DIR}/resources/launch/install.bat
+  --expect-run-file ${BRIMSOLE_WIN64_DIR}/tests/wine/fake_installer.exe --expect-write-time ${scenario_write_time}
+  --expect-run-made report.txt --expect-run-made WAIT.TXT
+  --expect-report report.txt --expect-report-parameters "--report report.txt --marker WAIT.TXT --exit 3 "
+  --expect-min-hidden-ms 4000 --expect-clean-temp --expect-exit 18)
+
+# The dialog in the middle of a run, for the README; kept as build/host/screenshots/dialog.png.
+add_test(NAME wine_dialog_screenshot
+         COMMAND ${CMAKE_CURRENT_LIST_DIR}/screenshot.sh ${BRIMSOLE_WINE_STATE} ${BRIMSOLE_WIN64_DIR}
+                 ${CMAKE_BINARY_DIR}/screenshots/dialog.png)
+set_tests_properties(wine_dialog_screenshot PROPERTIES FIXTURES_REQUIRED wine LABELS wine
+                     RESOURCE_LOCK wine_prefix TIMEOUT 120)

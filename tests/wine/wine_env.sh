@@ -30,6 +30,9 @@ setup() {
   for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   export DISPLAY=":$n" WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   "$wine" wineboot -i </dev/null >"$state/wineboot.log" 2>&1
+  # Without a window manager, Wine waits 2 s for one on every hide and destroy unless windows are
+  # unmanaged.
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >>"$state/wineboot.log" 2>&1
   # A program started before the prefix's server has settled may fail to create its window.
   "$wineserver" -w
 }
