@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Takes a picture of the progress dialog in the middle of a run, in a Wine virtual desktop so that
 # the caption bar is drawn, and checks that the picture is not blank.
-#   screenshot.sh STATE_DIR WIN64_DIR OUTPUT.png
+#   screenshot.sh STATE_DIR WIN64_DIR OUTPUT.png [STUB.exe]
 # STATE_DIR is the test run's Xvfb and prefix (wine_env.sh). The driver holds the stub still at one of
 # the copy loop's texts; the picture is taken meanwhile and the driver lets the run finish.
 set -euo pipefail
-state=$1 win64=$2 output=$3
+state=$1 win64=$2 output=$3 stub=${4:-$2/resources/brimsole-stub-example.exe}
 wine=/usr/lib/wine/wine64
 for tool in import identify; do
   command -v "$tool" >/dev/null || { echo "$tool not found: install imagemagick (scripts/install-deps.sh)"; exit 1; }
@@ -22,7 +22,7 @@ DISPLAY=$(cat "$state/display")
   --log "$(windows_path "$work/driver.log")" --expect-exit 18 \
   --freeze-when-status 'Copying ...\readme.txt' --freeze-when-status 'Copying ...\data.bin' \
   --freeze-file "$(windows_path "$work/frozen")" \
-  "$(windows_path "$win64/resources/brimsole-stub-example.exe")" </dev/null >"$work/explorer.out" 2>&1 &
+  "$(windows_path "$stub")" </dev/null >"$work/explorer.out" 2>&1 &
 desktop=$!
 
 for _ in $(seq 300); do [ -e "$work/frozen" ] && break; sleep 0.1; done
