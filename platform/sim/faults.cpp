@@ -26,6 +26,7 @@ struct TransferRule {
 
 struct Faults {
   std::map<std::string, unsigned> calls;
+  std::map<std::string, std::vector<uint64_t>> call_times;
   std::vector<CallFault> call_faults;
   std::vector<TransferRule> transfer_rules;
   std::vector<unsigned> cancel_checks;
@@ -65,12 +66,18 @@ unsigned call_count(const std::string& operation) {
   return found == faults.calls.end() ? 0 : found->second;
 }
 
+std::vector<uint64_t> call_times(const std::string& operation) {
+  const auto found = faults.call_times.find(operation);
+  return found == faults.call_times.end() ? std::vector<uint64_t>{} : found->second;
+}
+
 const std::vector<std::string>& misuses() { return faults.misuses; }
 
 namespace detail {
 
 bool injected_failure(const char* operation) {
   const unsigned count = ++faults.calls[operation];
+  faults.call_times[operation].push_back(now_ms());
   for (const CallFault& fault : faults.call_faults) {
     if (fault.operation == operation && (fault.nth == 0 || fault.nth == count)) {
       set_error(fault.error);
@@ -80,7 +87,10 @@ bool injected_failure(const char* operation) {
   return false;
 }
 
-void count_call(const char* operation) { ++faults.calls[operation]; }
+void count_call(const char* operation) {
+  ++faults.calls[operation];
+  faults.call_times[operation].push_back(now_ms());
+}
 
 DWORD allowed_transfer(bool write, const std::string& file_key, DWORD requested) {
   DWORD allowed = requested;

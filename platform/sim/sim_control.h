@@ -153,6 +153,9 @@ void short_read(const std::string& path, unsigned nth, unsigned bytes);
 // The event waited on is set just before the nth wait on an event handle (a cancel check).
 void cancel_at_check(unsigned nth);
 unsigned call_count(const std::string& operation);
+// The virtual times of the calls counted by call_count, oldest first: when a loop searched, slept
+// or opened, where the transcript shows only what the user could see.
+std::vector<uint64_t> call_times(const std::string& operation);
 void set_last_error(DWORD code);
 
 // Uses of handles and blocks that real Windows would refuse or worse: a wait on a released
