@@ -29,6 +29,15 @@ void close_file(WorkerState* s) {
   s->file_handle = nullptr;
 }
 
+// Creates (or empties) the file named in work_path_1 as file_handle; a failed open leaves it null.
+bool create_for_writing(WorkerState* s) {
+  s->file_handle = CreateFileA(s->work_path_1, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (opened(s->file_handle)) return true;
+  s->file_handle = nullptr;
+  return false;
+}
+
 // Every path slot is cleared before a new text goes in; a text that does not fit leaves it empty.
 template <typename... Args>
 void compose(char (&slot)[PATH_BUFFER_SIZE], const char* format, Args... args) {
@@ -80,12 +89,7 @@ StageResult stage_payload(WorkerState* s) {
   HGLOBAL loaded = LoadResource(app_instance, resource);
   if (loaded == nullptr || size == 0) return fail_to(s, BOX_NO_PAYLOAD, STAGE_TEARDOWN);
   const void* data = LockResource(loaded);
-  s->file_handle = CreateFileA(s->work_path_1, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!opened(s->file_handle)) {
-    s->file_handle = nullptr;
-    return fail_to(s, BOX_PACKED_NOT_CREATED, STAGE_TEARDOWN);
-  }
+  if (!create_for_writing(s)) return fail_to(s, BOX_PACKED_NOT_CREATED, STAGE_TEARDOWN);
   // A short write leaves a cut stream, which the inflation then reports.
   SetFilePointer(s->file_handle, 0, nullptr, FILE_BEGIN);
   WriteFile(s->file_handle, data, size, &s->written, nullptr);
@@ -146,12 +150,7 @@ StageResult stage_read(WorkerState* s) {
 
 StageResult write_entry(WorkerState* s, const MergedFileEntry* e) {
   compose(s->work_path_1, "%s%s", s->temp_folder, e->file_name);
-  s->file_handle = CreateFileA(s->work_path_1, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!opened(s->file_handle)) {
-    s->file_handle = nullptr;
-    return fail_to(s, BOX_ENTRY_NOT_CREATED, STAGE_ROLLBACK);
-  }
+  if (!create_for_writing(s)) return fail_to(s, BOX_ENTRY_NOT_CREATED, STAGE_ROLLBACK);
   SetFilePointer(s->file_handle, 0, nullptr, FILE_BEGIN);
   WriteFile(s->file_handle, s->merged_image + s->data_offset, e->size, &s->written, nullptr);
   if (s->written != e->size) return fail_to(s, BOX_WRITE_FAILED, STAGE_ROLLBACK);
