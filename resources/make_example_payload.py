@@ -6,7 +6,9 @@ header, one 296-byte record per entry, the contents back to back) as one zlib st
 fixed rather than taken from the files, so a checkout made at any time gives the same bytes. The host
 test run lists the result with the packer's own reader.
 
-    make_example_payload.py OUTPUT LAUNCH_NAME FILE...
+    make_example_payload.py [--any-launch] OUTPUT LAUNCH_NAME FILE...
+
+--any-launch lets the launch name match no entry, for the tests of such a payload.
 """
 import calendar
 import os
@@ -36,13 +38,13 @@ def name_field(name):
     return encoded.ljust(NAME_FIELD, b"\0")
 
 
-def merged_file(launch_name, paths):
+def merged_file(launch_name, paths, any_launch=False):
     contents = []
     for path in paths:
         with open(path, "rb") as source:
             contents.append(source.read())
     names = [os.path.basename(path) for path in paths]
-    if launch_name not in names:
+    if launch_name not in names and not any_launch:
         raise SystemExit(f"launch name {launch_name!r} matches no entry")
     out = struct.pack("<I", len(paths)) + name_field(launch_name)
     for index, (name, data) in enumerate(zip(names, contents)):
@@ -51,11 +53,14 @@ def merged_file(launch_name, paths):
 
 
 def main(argv):
+    any_launch = len(argv) > 1 and argv[1] == "--any-launch"
+    if any_launch:
+        argv = argv[:1] + argv[2:]
     if len(argv) < 4:
         print(__doc__, file=sys.stderr)
         return 2
     output, launch_name, paths = argv[1], argv[2], argv[3:]
-    payload = zlib.compress(merged_file(launch_name, paths), 9)
+    payload = zlib.compress(merged_file(launch_name, paths, any_launch), 9)
     with open(output + ".part", "wb") as out:
         out.write(payload)
     os.replace(output + ".part", output)

@@ -4,16 +4,27 @@ set(BRIMSOLE_WIN64_DIR "${PROJECT_SOURCE_DIR}/build/x86-64" CACHE PATH "x86-64 M
 set(BRIMSOLE_WINE_STATE "${CMAKE_BINARY_DIR}/wine-state")
 set(BRIMSOLE_WINE_ENV "${CMAKE_CURRENT_LIST_DIR}/wine_env.sh")
 
-add_test(NAME wine_setup COMMAND ${BRIMSOLE_WINE_ENV} setup ${BRIMSOLE_WINE_STATE})
-add_test(NAME wine_cleanup COMMAND ${BRIMSOLE_WINE_ENV} cleanup ${BRIMSOLE_WINE_STATE})
-set_tests_properties(wine_setup PROPERTIES FIXTURES_SETUP wine LABELS wine TIMEOUT 300)
-set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
+# brimsole_wine_prefix(LABEL STATE TIMEOUT): the fixture LABEL boots one Xvfb and one prefix in STATE.
+function(brimsole_wine_prefix label state timeout)
+  add_test(NAME ${label}_setup COMMAND ${BRIMSOLE_WINE_ENV} setup ${state})
+  add_test(NAME ${label}_cleanup COMMAND ${BRIMSOLE_WINE_ENV} cleanup ${state})
+  set_tests_properties(${label}_setup PROPERTIES FIXTURES_SETUP ${label} LABELS ${label} TIMEOUT ${timeout})
+  set_tests_properties(${label}_cleanup PROPERTIES FIXTURES_CLEANUP ${label} LABELS ${label})
+endfunction()
+
+# brimsole_prefix_test(NAME LABEL STATE TIMEOUT PROGRAM ARGS...): PROGRAM (a full path) in LABEL's
+# prefix, one test at a time.
+function(brimsole_prefix_test name label state timeout program)
+  add_test(NAME ${name} COMMAND ${BRIMSOLE_WINE_ENV} run ${state} ${program} ${ARGN})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS ${label}
+                       RESOURCE_LOCK ${label}_prefix TIMEOUT ${timeout})
+endfunction()
+
+brimsole_wine_prefix(wine ${BRIMSOLE_WINE_STATE} 900)
 
 # brimsole_wine_test(NAME PROGRAM ARGS...): runs PROGRAM from the x86-64 build in the shared prefix.
 function(brimsole_wine_test name program)
-  add_test(NAME ${name}
-           COMMAND ${BRIMSOLE_WINE_ENV} run ${BRIMSOLE_WINE_STATE} ${BRIMSOLE_WIN64_DIR}/${program} ${ARGN})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS wine RESOURCE_LOCK wine_prefix TIMEOUT 120)
+  brimsole_prefix_test(${name} wine ${BRIMSOLE_WINE_STATE} 120 ${BRIMSOLE_WIN64_DIR}/${program} ${ARGN})
 endfunction()
 
 # The examples, packed on the host, inflated and read by the Windows build.
@@ -37,27 +48,17 @@ foreach(mode normal cancel access-violation divide-by-zero exception)
   set_tests_properties(wine_worker_${mode} PROPERTIES FIXTURES_REQUIRED "wine;example_payload")
 endforeach()
 
-# The shipped 32-bit build under 32-bit Wine, through qemu-user: slow (about a minute a program, and
-# two for the prefix), so only a few runs, in a prefix of their own that boots beside the other tests.
+# The shipped 32-bit build under 32-bit Wine, through qemu-user: slow (about a minute a program), so
+# only a few runs. With wine32 installed every prefix boots its 32-bit half too, so these share the
+# one prefix; they may run beside the 64-bit tests.
 set(BRIMSOLE_WIN32_DIR "${PROJECT_SOURCE_DIR}/build/i686" CACHE PATH "i686 MinGW build folder")
-set(BRIMSOLE_WIN32_STATE "${CMAKE_BINARY_DIR}/win32-state")
-add_test(NAME win32_setup COMMAND ${BRIMSOLE_WINE_ENV} setup ${BRIMSOLE_WIN32_STATE})
-add_test(NAME win32_cleanup COMMAND ${BRIMSOLE_WINE_ENV} cleanup ${BRIMSOLE_WIN32_STATE})
-set_tests_properties(win32_setup PROPERTIES FIXTURES_SETUP win32 LABELS win32 TIMEOUT 600)
-set_tests_properties(win32_cleanup PROPERTIES FIXTURES_CLEANUP win32 LABELS win32)
-
-# brimsole_win32_test(NAME PROGRAM ARGS...): runs PROGRAM from the i686 build in the 32-bit prefix.
-function(brimsole_win32_test name program)
-  add_test(NAME ${name}
-           COMMAND ${BRIMSOLE_WINE_ENV} run ${BRIMSOLE_WIN32_STATE} ${BRIMSOLE_WIN32_DIR}/${program} ${ARGN})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "win32;example_payload" LABELS win32
-                       RESOURCE_LOCK win32_prefix TIMEOUT 600)
-endfunction()
+set(BRIMSOLE_WIN32_STATE ${BRIMSOLE_WINE_STATE})
 
 # On i686 a C++ catch-all does not see processor faults: only the guard's own handler turns this
 # access violation into a rollback.
-brimsole_win32_test(win32_worker_access_violation tests/wine/worker_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD}
-                    access-violation)
+brimsole_prefix_test(win32_worker_access_violation win32 ${BRIMSOLE_WIN32_STATE} 600
+                     ${BRIMSOLE_WIN32_DIR}/tests/wine/worker_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD} access-violation)
+set_tests_properties(win32_worker_access_violation PROPERTIES FIXTURES_REQUIRED "wine;example_payload")
 
 # The stubs as a user meets them, each run by stub_driver: what they show, how they end, what they
 # leave on disk. Each run gets a temp folder of its own unless TMP and TEMP are given.
@@ -113,3 +114,24 @@ add_test(NAME wine_dialog_screenshot
                  ${CMAKE_BINARY_DIR}/screenshots/dialog.png)
 set_tests_properties(wine_dialog_screenshot PROPERTIES FIXTURES_REQUIRED wine LABELS wine
                      RESOURCE_LOCK wine_prefix TIMEOUT 120)
+
+# No wait marker: the stub ends with the batch, and the log the installer wrote stays.
+brimsole_stub_scenario(launch_without_marker brimsole-stub-no-marker
+  --expect-run-file ${BRIMSOLE_WIN64_DIR}/resources/no-marker/install.bat
+  --expect-run-file ${BRIMSOLE_WIN64_DIR}/tests/wine/fake_installer.exe --expect-write-time ${scenario_write_time}
+  --expect-run-made LOG.TXT --expect-exit 18)
+
+# A launch name that names no file: the shell's own "File not found." box (captioned "Error") is the
+# only one; every box the driver does not expect fails the test, so none of ours appears.
+brimsole_stub_scenario(launch_names_no_file brimsole-stub-unknown-launch
+  --expect-box "File not found*" --caption Error
+  --expect-run-file ${scenario_examples}/readme.txt --expect-run-file ${scenario_examples}/data.bin
+  --expect-exit 18)
+
+# The shipped i686 build end to end: extraction, hidden launch, log watch.
+brimsole_prefix_test(win32_stub_launch win32 ${BRIMSOLE_WIN32_STATE} 600 ${BRIMSOLE_WIN64_DIR}/tests/wine/stub_driver.exe
+                 --expect-run-file ${BRIMSOLE_WIN32_DIR}/resources/launch/install.bat
+                 --expect-run-file ${BRIMSOLE_WIN32_DIR}/tests/wine/fake_installer.exe
+                 --expect-run-made report.txt --expect-run-made WAIT.TXT --expect-min-hidden-ms 4000
+                 --expect-clean-temp --timeout-ms 400000 --expect-exit 18
+                 ${BRIMSOLE_WIN32_DIR}/resources/brimsole-stub-launch.exe)

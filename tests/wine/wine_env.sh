@@ -46,7 +46,14 @@ run() {
   export DISPLAY
   DISPLAY=$(cat "$state/display")
   export WINEPREFIX="$state/prefix" WINEDEBUG=${WINEDEBUG:--all}
-  exec "$wine" "$@" </dev/null
+  # Processes the program starts in the prefix (a shell, a console host) may outlive it; given a file
+  # instead of the test's pipe, they cannot keep CTest waiting for the end of the output.
+  local output status=0
+  output=$(mktemp "$state/run.XXXXXX")
+  "$wine" "$@" </dev/null >"$output" 2>&1 || status=$?
+  cat "$output"
+  rm -f "$output"
+  return "$status"
 }
 
 "$action" "$@"
