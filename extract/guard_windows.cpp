@@ -3,7 +3,6 @@
 // which jumps back to run_guarded. The worker's state lives in memory the jump leaves alone.
 #include "worker_guard.h"
 #include "guard_resume.h"
-#include "worker_guard_parts.h"
 
 namespace {
 
@@ -52,7 +51,7 @@ int run_guarded(int (*body)(void*), void* arg, int on_fault) {
   guarded_thread = GetCurrentThreadId();
   if (__builtin_setjmp(fault_jump)) return on_fault;
   guard_active = 1;
-  const int result = call_catching_exceptions(body, arg, on_fault);
+  const int result = body(arg);
   guard_active = 0;
   return result;
 }

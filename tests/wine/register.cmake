@@ -43,7 +43,7 @@ set_tests_properties(wine_payload_check PROPERTIES FIXTURES_REQUIRED "wine;examp
 brimsole_wine_test(wine_platform_contract tests/contract/platform_contract.exe)
 
 # The extraction worker for real: a normal run, a cancel while copying, and faults raised inside it.
-foreach(mode normal cancel access-violation divide-by-zero exception)
+foreach(mode normal cancel access-violation divide-by-zero out-of-memory)
   brimsole_wine_test(wine_worker_${mode} tests/wine/worker_check.exe ${BRIMSOLE_EXAMPLE_PAYLOAD} ${mode})
   set_tests_properties(wine_worker_${mode} PROPERTIES FIXTURES_REQUIRED "wine;example_payload")
 endforeach()

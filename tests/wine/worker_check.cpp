@@ -1,10 +1,9 @@
 // Runs the extraction worker for real: a real payload resource, the real temp folder, a real
 // window that receives the control updates. Usage:
-//   worker_check PAYLOAD normal|cancel|access-violation|divide-by-zero|exception
+//   worker_check PAYLOAD normal|cancel|access-violation|divide-by-zero|out-of-memory
 // Checks what the run leaves behind against the payload's own entries; exit 0 when all hold.
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -87,7 +86,11 @@ BOOL WINAPI faulting_set_file_time(HANDLE file, const FILETIME* c, const FILETIM
       volatile int quotient = dividend / zero;
       (void)quotient;
     }
-    if (mode == "exception") throw std::bad_alloc();
+    if (mode == "out-of-memory") {
+      // More than the heap can give: the allocation raises a fault of its own.
+      void* volatile block = ::operator new(static_cast<size_t>(-1) / 2);
+      ::operator delete(block);
+    }
   }
   return real_set_file_time(file, c, a, w);
 }
@@ -201,7 +204,7 @@ void check_run_folder(const std::vector<Entry>& entries, size_t expected_count) 
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::printf("usage: worker_check PAYLOAD normal|cancel|access-violation|divide-by-zero|exception\n");
+    std::printf("usage: worker_check PAYLOAD normal|cancel|access-violation|divide-by-zero|out-of-memory\n");
     return 2;
   }
   mode = argv[2];
