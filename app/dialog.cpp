@@ -33,8 +33,9 @@ BOOL on_close() {
   if (worker_thread) GetExitCodeThread(worker_thread, &exit_code);
   if (exit_code == STILL_ACTIVE) {
     SetEvent(cancel_event);
-    // A busy wait: the worker's next control update waits for this thread, so it stops at its
-    // next cancel check instead of racing the exit.
+    // A busy wait: this thread serves no messages meanwhile, so a control update the worker sends
+    // waits until it is over. The quit follows regardless; a worker still running ends with the
+    // process.
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < CLOSE_WAIT_MS) {
     }
