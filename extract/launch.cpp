@@ -55,7 +55,7 @@ bool wait_for_log(LogWatch* w) {
 bool log_tail_says_stopped(LogWatch* w) {
   HANDLE log = CreateFileA(w->path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
-  if (log == nullptr || log == INVALID_HANDLE_VALUE) return false;
+  if (!opened(log)) return false;
   bool stopped = false;
   const DWORD size = GetFileSize(log, nullptr);
   const DWORD offset = size > LOG_TAIL_SIZE ? size - LOG_TAIL_SIZE : 0;

@@ -22,13 +22,6 @@ const int PAYLOAD_RESOURCE_ID = 2000;
 
 enum StageResult { STAGE_DONE, STAGE_TEARDOWN, STAGE_ROLLBACK };
 
-bool opened(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-
-void close_file(WorkerState* s) {
-  if (s->file_handle) CloseHandle(s->file_handle);
-  s->file_handle = nullptr;
-}
-
 // Creates (or empties) the file named in work_path_1 as file_handle; a failed open leaves it null.
 bool create_for_writing(WorkerState* s) {
   s->file_handle = CreateFileA(s->work_path_1, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,

@@ -11,11 +11,6 @@ namespace {
 
 int guarded_stages(void* state) { return run_stages(static_cast<WorkerState*>(state)); }
 
-void close_open_file(WorkerState* s) {
-  if (s->file_handle) CloseHandle(s->file_handle);
-  s->file_handle = nullptr;
-}
-
 void delete_temp_entry(WorkerState* s, uint32_t k) {
   std::memset(s->work_path_2, 0, PATH_BUFFER_SIZE);
   format_path(s->work_path_2, "%s%s", s->temp_folder, s->entry_table[k].file_name);
@@ -26,7 +21,7 @@ void delete_temp_entry(WorkerState* s, uint32_t k) {
 void rollback(WorkerState* s) {
   SetDlgItemTextA(s->dialog, STATUS_LINE_ID, "Rollback the updated file...");
   UpdateWindow(s->dialog);
-  close_open_file(s);
+  close_file(s);
   if (s->entry_table == nullptr) return;
   uint32_t k = s->current_entry;
   if (k >= s->header.entry_count) k = s->header.entry_count - 1;
@@ -46,7 +41,7 @@ void remove_leftover_entries(WorkerState* s) {
 }
 
 void teardown(WorkerState* s) {
-  close_open_file(s);
+  close_file(s);
   remove_leftover_entries(s);
   if (s->entry_table) LocalFree(s->entry_table);
   s->entry_table = nullptr;

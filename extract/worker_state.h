@@ -28,5 +28,14 @@ struct WorkerState {
   DWORD read;
 };
 
+// A file opened by CreateFileA: null and INVALID_HANDLE_VALUE both mean the open failed.
+inline bool opened(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+
+// Closes the one file the worker has open, if any; file_handle is null afterwards.
+inline void close_file(WorkerState* s) {
+  if (s->file_handle) CloseHandle(s->file_handle);
+  s->file_handle = nullptr;
+}
+
 // How the guarded stages ended, and so where the worker goes next.
 enum WorkerEnd { GO_TEARDOWN, GO_ROLLBACK };
